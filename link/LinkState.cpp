@@ -1,0 +1,10 @@
+#include "link/LinkState.h"
+
+namespace quorvik {
+
+LinkState& Link() {
+    static LinkState link;
+    return link;
+}
+
+} // namespace quorvik
