@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace serial {
 
@@ -104,5 +105,29 @@ private:
     explicit Port(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// The name the backend opens for a port name: a name that exists as a path
+// stays as it is; "ComN" in any letter case (N >= 1) names the N-th serial
+// device; any other name stays as it is.
+std::string ResolvePortName(const std::string& name);
+
+// What the port parameters ask of received bytes. With `marked` the bytes
+// carry the line discipline's error marks: 0xFF 0x00 X for a byte X received
+// with an error, 0xFF 0xFF for a literal 0xFF.
+struct ReceiveFilter {
+    bool marked = false;
+    bool replaceErrors = false; // a byte received with an error becomes errorChar
+    uint8_t errorChar = 0;
+    bool dropNul = false; // received NUL bytes are discarded
+};
+
+// The start of a mark cut off at the end of one read, kept for the next.
+struct ReceiveMarks {
+    uint8_t held = 0; // 0, 1 (0xFF) or 2 (0xFF 0x00)
+};
+
+// Appends to out the bytes the program sees for the size bytes read.
+void FilterReceived(const ReceiveFilter& filter, ReceiveMarks& marks, const uint8_t* data,
+                    std::size_t size, std::vector<uint8_t>& out);
 
 } // namespace serial
