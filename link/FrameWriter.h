@@ -24,8 +24,9 @@ public:
     // Copies the frame and returns at once. onSent, if given, runs on the
     // writer thread once the frame's last byte has left the port.
     void Write(const uint8_t* bytes, std::size_t length, std::function<void()> onSent = {});
-    // Waits until everything queued so far has been written (tests, shutdown).
-    void Flush();
+    // Waits until everything queued so far has been written, or timeoutMs
+    // (negative: no limit) has passed; returns whether it was all written.
+    bool Flush(int timeoutMs = -1);
 
 private:
     void Run();
