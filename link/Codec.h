@@ -21,6 +21,9 @@ struct Codec {
 // library or entry leaves that entry null and start-up goes on.
 Codec LoadCodec(std::vector<std::string>& messages);
 
+// The same from one given path (or bare name, by the system's search).
+Codec LoadCodecFrom(const std::string& path, std::vector<std::string>& messages);
+
 // The library's file name on this platform.
 const char* CodecLibraryName();
 
