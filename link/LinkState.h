@@ -24,6 +24,8 @@ struct PendingMessage {
     std::vector<uint8_t> Frame;
     std::string Line; // cp1251, as composed
     int Resends = 0;
+    uint64_t Id = 0;   // tells an answered frame from a later one
+    bool Sent = false; // its last byte has left the port; the answer window runs
 };
 
 struct LinkState {
@@ -37,6 +39,7 @@ struct LinkState {
     int32_t DecodeStatus = 0;
     // Unanswered frames, oldest first: each answer applies to the oldest.
     std::deque<PendingMessage> PendingFrame;
+    uint64_t NextMessageId = 1;
     // Accepted texts (cp1251) not yet shown, oldest first.
     std::deque<std::string> ReceivedText;
     // The open chat window, owned by the UI; the link only tests it, on the UI thread.

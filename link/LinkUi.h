@@ -25,9 +25,10 @@ public:
 // What became of a chat line that was sent.
 enum class LineFate {
     Delivered,    // the peer answered with an AckFrame
-    NotConnected, // written while not connected; kept, never sent
+    NotConnected, // written while not connected; never sent
     TimedOut,     // no answer in time; the connection ended
     GivenUp,      // refused too many times; the connection ended
+    Broken,       // the connection ended (a ByeFrame, the port lost) before an answer
 };
 
 // Images of the connection node.
