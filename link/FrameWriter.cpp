@@ -2,6 +2,7 @@
 
 #include "link/LinkState.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -12,6 +13,16 @@ namespace {
 bool PortEnded(serial::Error error) {
     return error == serial::Error::Cancelled || error == serial::Error::Io ||
            error == serial::Error::Closed;
+}
+
+// How long the bytes take on the line at the port's rate, 10 bits a byte
+// (start, eight data, stop); zero when the rate is unknown.
+std::chrono::steady_clock::duration LineTime(const serial::Port& port, std::size_t bytes) {
+    serial::Dcb dcb;
+    if (port.GetState(dcb) != serial::Error::None || dcb.BaudRate == 0) {
+        return {};
+    }
+    return std::chrono::microseconds(bytes * 10 * 1000000 / dcb.BaudRate);
 }
 
 } // namespace
@@ -47,6 +58,11 @@ bool FrameWriter::Flush(int timeoutMs) {
 }
 
 void FrameWriter::Run() {
+    using Clock = std::chrono::steady_clock;
+    // When the bytes written so far are all on the wire, as far as the rate
+    // tells: a drain returns once a pseudo-terminal or a USB adapter has
+    // taken them, long before that.
+    Clock::time_point lineFree;
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
@@ -61,13 +77,26 @@ void FrameWriter::Run() {
         // Each frame is tried once: a failing port costs one call per frame,
         // never a loop. The answer window starts even after a failed write, so
         // a dead line ends the connection through the answer timer.
-        const serial::Error result = port_.Write(item.bytes.data(), item.bytes.size());
+        const Clock::time_point began = Clock::now();
+        serial::Error result = port_.Write(item.bytes.data(), item.bytes.size());
+        if (result == serial::Error::None) {
+            lineFree = std::max(lineFree, began) + LineTime(port_, item.bytes.size());
+            if (item.onSent) {
+                result = port_.Drain();
+            }
+        }
+        lock.lock();
+        if (item.onSent && result == serial::Error::None &&
+            wake_.wait_until(lock, lineFree, [this] { return stop_; })) {
+            // Stopped early: a cancelled port must not report the frame sent.
+            lock.unlock();
+            result = port_.Drain();
+            lock.lock();
+        }
+        lock.unlock();
         const bool cancelled =
             result == serial::Error::Cancelled || result == serial::Error::Closed;
         if (item.onSent && !cancelled) {
-            if (result == serial::Error::None) {
-                port_.Drain();
-            }
             item.onSent();
         }
         item = {};

@@ -22,7 +22,9 @@ public:
     ~FrameWriter(); // writes what is queued unless the port was cancelled, then joins
 
     // Copies the frame and returns at once. onSent, if given, runs on the
-    // writer thread once the frame's last byte has left the port.
+    // writer thread once the frame's last byte has left the port: drained,
+    // and its line time at the port's baud rate passed. Not at all when the
+    // port was cancelled meanwhile.
     void Write(const uint8_t* bytes, std::size_t length, std::function<void()> onSent = {});
     // Waits until everything queued so far has been written, or timeoutMs
     // (negative: no limit) has passed; returns whether it was all written.

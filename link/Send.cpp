@@ -26,7 +26,8 @@ std::string Trim(const std::string& text) {
 
 constexpr uint32_t AnswerIntervalMs = 500;
 
-// UI thread: the frame's last byte has left the port.
+// UI thread: the frame's last byte has left the port. The interval was set
+// when the line was sent, so an answer that came first leaves it right.
 void StartAnswerWindow(LinkState& link, uint64_t id) {
     {
         std::lock_guard lock(link.Lock);
@@ -36,7 +37,6 @@ void StartAnswerWindow(LinkState& link, uint64_t id) {
             return; // answered, or the connection ended, before the write was reported
         it->Sent = true;
     }
-    link.Ui->TimerWait->SetInterval(AnswerIntervalMs);
     link.Ui->TimerWait->SetEnabled(true);
 }
 
@@ -99,6 +99,7 @@ void Send(LinkState& link, const std::string& line) {
         link.Ui->ReportLine(line, LineFate::NotConnected);
         return;
     }
+    link.Ui->TimerWait->SetInterval(AnswerIntervalMs);
     WritePendingFrame(link, id, frame);
 }
 

@@ -186,10 +186,15 @@ TEST(Cli, TwoProgramsConnectChatAndPart) {
     EXPECT_EQ(b.Wait(), 0);
     EXPECT_EQ(b.Errors(), "");
 
-    // The settings were saved, with the port parameters taken from the peer.
-    const std::string options = homeA.Options();
-    EXPECT_NE(options.find("BaudRate=14400"), std::string::npos) << options;
-    EXPECT_NE(options.find("TimeOptions=200"), std::string::npos) << options;
+    // The settings were saved, with the port parameters taken from the peer
+    // and the answer interval the last message set, whichever came first of
+    // its answer and the report that it was written.
+    for (const Install* home : {&homeA, &homeB}) {
+        const std::string options = home->Options();
+        EXPECT_NE(options.find("BaudRate=14400"), std::string::npos) << options;
+        EXPECT_NE(options.find("TimeWait=500"), std::string::npos) << options;
+        EXPECT_NE(options.find("TimeOptions=200"), std::string::npos) << options;
+    }
 }
 
 TEST(Cli, ALineWithoutAPeerIsReportedAndTheProgramStillEnds) {

@@ -33,6 +33,11 @@ public:
             return;
         }
         port_ = serial::Port::Open(ptsname(master_), error_);
+        // Every frame costs its line time at the port's rate: a fast one,
+        // unless a test asks for a slow line.
+        if (port_ && !SetRate(FastRate)) {
+            port_.reset();
+        }
         // Raw in both directions, set through the master, so every byte
         // arrives as written.
         termios raw{};
@@ -44,6 +49,16 @@ public:
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
+    static constexpr uint32_t FastRate = 4000000;
+
+    bool SetRate(uint32_t baud) {
+        serial::Dcb dcb;
+        if (port_->GetState(dcb) != serial::Error::None) {
+            return false;
+        }
+        dcb.BaudRate = baud;
+        return port_->SetState(dcb) == serial::Error::None;
+    }
     serial::Port* Port() const { return port_.get(); }
     const char* OpenError() const { return serial::Message(error_); }
     std::unique_ptr<serial::Port> TakePort() { return std::move(port_); }
@@ -180,6 +195,50 @@ TEST(FrameWriter, LongFrameDoesNotHoldTheCaller) {
         writer.Flush();
         EXPECT_TRUE(bigSent);
         EXPECT_TRUE(ackSent);
+    }
+}
+
+// A drain returns once the driver has taken the bytes; the report waits
+// for the frame's time on the line at the port's rate, frame after frame.
+TEST(FrameWriter, SentIsReportedOnceTheLineTimeHasPassed) {
+    PtyLine line;
+    ASSERT_NE(line.Port(), nullptr) << line.OpenError();
+    ASSERT_TRUE(line.SetRate(9600));
+    using Clock = std::chrono::steady_clock;
+    const Bytes frame = MessageFrame(Pattern(475, 1)); // 480 bytes: 0.5 s at 9600 bit/s
+    const auto ack = ControlFrame(CmdAck);
+    std::atomic<Clock::duration> frameSent{}, ackSent{};
+    FrameWriter writer(*line.Port());
+    const Clock::time_point began = Clock::now();
+    writer.Write(frame.data(), frame.size(), [&] { frameSent = Clock::now() - began; });
+    writer.Write(ack.data(), ack.size(), [&] { ackSent = Clock::now() - began; });
+    EXPECT_EQ(line.Read(frame.size() + ack.size()).size(), frame.size() + ack.size());
+    writer.Flush();
+    EXPECT_GE(frameSent.load(), std::chrono::milliseconds(500));
+    EXPECT_GE(ackSent.load(), frameSent.load());
+    EXPECT_GE(ackSent.load(), std::chrono::microseconds(503125)); // its own 3 ms behind
+}
+
+// Closing must not sit out the line time of a slow line: the wait ends at
+// once, and the frame counts as sent unless the port was cancelled.
+TEST(FrameWriter, StoppingEndsTheLineWait) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "not cancelled");
+        PtyLine line;
+        ASSERT_NE(line.Port(), nullptr) << line.OpenError();
+        ASSERT_TRUE(line.SetRate(300));
+        const Bytes frame = MessageFrame(Pattern(9000, 2)); // five minutes at 300 bit/s
+        std::atomic<bool> sent{false};
+        {
+            FrameWriter writer(*line.Port());
+            writer.Write(frame.data(), frame.size(), [&] { sent = true; });
+            EXPECT_EQ(line.Read(frame.size()).size(), frame.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // into the wait
+            if (cancel) {
+                line.Port()->Cancel();
+            }
+        }
+        EXPECT_EQ(sent, !cancel);
     }
 }
 
