@@ -3,6 +3,7 @@
 #include "FuzzFiles.h"
 #include "settings/Ini.h"
 #include "settings/Options.h"
+#include "tests/support/StateTimer.h"
 
 #include <array>
 #include <cstdint>
@@ -15,23 +16,10 @@ namespace {
 
 using namespace quorvik;
 
-class StandInTimer : public LinkTimer {
-public:
-    explicit StandInTimer(uint32_t ms) : ms_(ms) {}
-    void SetEnabled(bool on) override { on_ = on; }
-    bool Enabled() const override { return on_; }
-    void SetInterval(uint32_t ms) override { ms_ = ms; }
-    uint32_t Interval() const override { return ms_; }
-
-private:
-    bool on_ = false;
-    uint32_t ms_;
-};
-
 struct Working {
     LinkState link;
-    StandInTimer wait{1000};
-    StandInTimer options{5000};
+    StateTimer wait{1000};
+    StateTimer options{5000};
     LinkUi ui;
     Working() {
         ui.TimerWait = &wait;

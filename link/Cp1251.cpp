@@ -61,7 +61,7 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-int Cp1251Byte(char32_t c) {
+int ByteOf(char32_t c) {
     if (c < 0x80) {
         return static_cast<int>(c);
     }
@@ -137,10 +137,18 @@ std::string Utf8ToCp1251(std::string_view text, char replacement) {
     std::size_t i = 0;
     while (i < text.size()) {
         const int32_t c = NextCodePoint(text, i);
-        const int byte = c < 0 ? -1 : Cp1251Byte(static_cast<char32_t>(c));
+        const int byte = c < 0 ? -1 : ByteOf(static_cast<char32_t>(c));
         out += byte < 0 ? replacement : static_cast<char>(byte);
     }
     return out;
+}
+
+char32_t Cp1251CodePoint(unsigned char byte) {
+    return byte < 0x80 ? byte : High[byte - 0x80];
+}
+
+int Cp1251Byte(char32_t codePoint) {
+    return ByteOf(codePoint);
 }
 
 } // namespace quorvik

@@ -1,5 +1,7 @@
 #include "ui/Rtf.h"
 
+#include "link/Cp1251.h"
+
 #include <QColor>
 #include <QHash>
 #include <QTextBlock>
@@ -25,20 +27,6 @@ constexpr int MaxHalfPoints = 3276;
 
 constexpr char16_t Undefined = 0xFFFD;
 
-// Code points of the bytes 0x80..0xFF of code page 1251; 0 where it has none.
-constexpr std::array<char16_t, 64> Cp1251High = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
-    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
-};
-// 0xC0..0xFF are U+0410..U+044F.
-constexpr char16_t Cp1251Cyrillic = 0x0410;
-
 // Code points of the bytes 0x80..0x9F of code page 1252; the rest is Latin-1.
 constexpr std::array<char16_t, 32> Cp1252High = {
     0x20AC, 0x0000, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80
@@ -51,25 +39,14 @@ char16_t DecodeByte(unsigned char byte, int codePage) {
     if (byte < 0x80) {
         return byte;
     }
-    char16_t c = byte;
     if (codePage == 1251) {
-        c = byte >= 0xC0 ? char16_t(Cp1251Cyrillic + (byte - 0xC0)) : Cp1251High[byte - 0x80];
-    } else if (byte < 0xA0) {
+        return char16_t(Cp1251CodePoint(byte));
+    }
+    char16_t c = byte;
+    if (byte < 0xA0) {
         c = Cp1252High[byte - 0x80];
     }
     return c != 0 ? c : Undefined;
-}
-
-// The cp1251 byte of a character, or -1 when the code page lacks it.
-int Cp1251Byte(char16_t c) {
-    if (c < 0x80) {
-        return c;
-    }
-    if (c >= Cp1251Cyrillic && c < Cp1251Cyrillic + 64) {
-        return 0xC0 + (c - Cp1251Cyrillic);
-    }
-    const auto it = std::find(Cp1251High.begin(), Cp1251High.end(), c);
-    return it != Cp1251High.end() ? 0x80 + int(it - Cp1251High.begin()) : -1;
 }
 
 int CodePageOfCharset(int charset, int documentCodePage) {

@@ -2,6 +2,7 @@
 // them: afterwards each file loads and holds the last finished save or the
 // one under way, never a torn mixture or a lost entry.
 #include "settings/Options.h"
+#include "tests/support/StateTimer.h"
 #include "users/ViewUser.h"
 
 #include <gtest/gtest.h>
@@ -83,19 +84,6 @@ protected:
     fs::path dir_;
 };
 
-class StandInTimer : public LinkTimer {
-public:
-    explicit StandInTimer(uint32_t ms) : ms_(ms) {}
-    void SetEnabled(bool on) override { on_ = on; }
-    bool Enabled() const override { return on_; }
-    void SetInterval(uint32_t ms) override { ms_ = ms; }
-    uint32_t Interval() const override { return ms_; }
-
-private:
-    bool on_ = false;
-    uint32_t ms_;
-};
-
 // The sixteen working values, in the order SaveOptions writes them.
 using OptionValues = std::array<uint32_t, 16>;
 
@@ -109,8 +97,8 @@ OptionValues OptionsVersion(int version) {
 
 struct WorkingOptions {
     LinkState link;
-    StandInTimer wait{0};
-    StandInTimer options{0};
+    StateTimer wait{0};
+    StateTimer options{0};
     LinkUi ui;
 
     WorkingOptions() {

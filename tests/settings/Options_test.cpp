@@ -1,5 +1,6 @@
 #include "settings/Ini.h"
 #include "settings/Options.h"
+#include "tests/support/StateTimer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,6 @@ namespace quorvik {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A timer as state alone.
-class StateTimer : public LinkTimer {
-public:
-    explicit StateTimer(uint32_t ms) : interval_(ms) {}
-    void SetEnabled(bool on) override { enabled_ = on; }
-    bool Enabled() const override { return enabled_; }
-    void SetInterval(uint32_t ms) override { interval_ = ms; }
-    uint32_t Interval() const override { return interval_; }
-
-private:
-    bool enabled_ = false;
-    uint32_t interval_;
-};
 
 // Every working value the settings file holds.
 struct Values {

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "tests/support/QtAppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,24 +27,8 @@
 namespace quorvik {
 namespace {
 
-// The application lives for the test run and goes before the exit handlers
-// that Qt's own statics rely on.
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[18] = "options_edit_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const App = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new quorvik::QtAppEnvironment<QApplication>);
 
 struct Box {
     QString text;

@@ -1,11 +1,14 @@
 #include "settings/Options.h"
 #include "settings/Timers.h"
+#include "tests/support/StateTimer.h"
 #include "ui/ExceptionBox.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+
+#include "tests/support/QtAppEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -15,42 +18,8 @@
 namespace quorvik {
 namespace {
 
-// The application lives for the test run and goes before the exit handlers
-// that Qt's own statics rely on.
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[12] = "timers_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const App = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
-
-// A timer as state alone, counting how often its interval is set.
-class StateTimer : public LinkTimer {
-public:
-    explicit StateTimer(uint32_t ms) : interval_(ms) {}
-    void SetEnabled(bool on) override { enabled_ = on; }
-    bool Enabled() const override { return enabled_; }
-    void SetInterval(uint32_t ms) override {
-        interval_ = ms;
-        ++sets;
-    }
-    uint32_t Interval() const override { return interval_; }
-    int sets = 0;
-
-private:
-    bool enabled_ = false;
-    uint32_t interval_;
-};
+const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new quorvik::QtAppEnvironment<QApplication>);
 
 class TimesTest : public ::testing::Test {
 protected:

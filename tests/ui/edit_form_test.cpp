@@ -16,6 +16,8 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include "tests/support/QtAppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -28,24 +30,8 @@ using namespace quorvik;
 
 namespace {
 
-// The application lives from before the first test to after the last, and is
-// gone before the exit handlers tear down what Qt's test events created.
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-
-private:
-    int argc = 1;
-    char* argv[2] = {const_cast<char*>("edit_form_test"), nullptr};
-    std::unique_ptr<QApplication> app;
-};
-
-const auto* const Environment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new quorvik::QtAppEnvironment<QApplication>);
 
 const QColor Navy(0, 0, 128);
 const QColor Maroon(128, 0, 0);

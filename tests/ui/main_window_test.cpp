@@ -35,6 +35,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include "tests/support/QtAppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -47,23 +49,8 @@ using namespace quorvik;
 
 namespace {
 
-// The application lives from before the first test to after the last.
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<Application>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-
-private:
-    int argc = 1;
-    char* argv[2] = {const_cast<char*>("main_window_test"), nullptr};
-    std::unique_ptr<Application> app;
-};
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new quorvik::QtAppEnvironment<Application>);
 
 using Bytes = std::vector<uint8_t>;
 const Bytes HelloBytes{0x01, 0x04, 0x02};

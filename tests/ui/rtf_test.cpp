@@ -2,6 +2,8 @@
 
 #include "link/Cp1251.h"
 
+#include "tests/support/QtAppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,24 +19,8 @@
 namespace quorvik {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        static int argc = 1;
-        static char name[] = "rtf_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const Environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new quorvik::QtAppEnvironment<QApplication>);
 
 std::string Utf8(const QString& text) {
     return text.toStdString();

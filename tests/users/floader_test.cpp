@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "tests/support/QtAppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,29 +30,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The application lives from the first test to the last and is gone before
-// the process's static objects are destroyed.
-class QtEnvironment : public ::testing::Environment {
+// The offscreen platform warns at every opacity change; the value is kept all the same.
+class QtEnvironment : public quorvik::QtAppEnvironment<> {
 public:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The offscreen platform warns at every opacity change; the value is kept all the same.
         static QtMessageHandler previous = nullptr;
         previous = qInstallMessageHandler(
             [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
                 if (!message.contains(QStringLiteral("window opacity")))
                     previous(type, context, message);
             });
-        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QtAppEnvironment::SetUp();
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[13] = "floader_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
